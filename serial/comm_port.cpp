@@ -50,14 +50,14 @@ std::uint8_t openPort(CommPort &port)
     }
 
     SetupComm(port.handle, inputQueueBytes, outputQueueBytes);
-    setPortTimeouts(port);
 
-    // Reading the settings tells a working communications port from any
-    // other device that happens to open.
+    // Without its time-outs a read could wait for ever on a silent line, so
+    // a port that refuses them is no usable port. Reading the settings then
+    // tells a working communications port from any other device that opens.
     DCB scratch;
     std::memset(&scratch, 0, sizeof scratch);
     scratch.DCBlength = sizeof scratch;
-    if (!GetCommState(port.handle, &scratch)) {
+    if (setPortTimeouts(port) != 0 || !GetCommState(port.handle, &scratch)) {
         CloseHandle(port.handle);
         port.handle = INVALID_HANDLE_VALUE;
         SetCursor(keptCursor);
