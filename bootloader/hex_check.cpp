@@ -113,7 +113,10 @@ HexCheck checkHexPieces(FILE *file)
     char piece[hexPieceLimit + 2];
 
     for (;;) {
-        std::memset(piece, 0, sizeof piece);
+        // Filled with a byte other than NUL, the buffer shows where the read
+        // stopped: its last NUL. A NUL before that is one read from the file,
+        // which would cut short what the transfer sends.
+        std::memset(piece, 0xFF, sizeof piece);
         if (!readTextLine(piece, hexPieceLimit, file)) {
             // A last line without a line end is still a line to judge.
             if (!atLineStart && !lineIsGood(line)) {
@@ -122,18 +125,17 @@ HexCheck checkHexPieces(FILE *file)
             }
             return check;
         }
-        if (atLineStart && isEndOfFileRecord(piece)) {
+        std::size_t length = hexPieceLimit - 1;
+        while (length > 0 && piece[length] != 0)
+            --length;
+        if (std::strlen(piece) != length)
+            line.bad = true;
+        if (atLineStart && !line.bad && isEndOfFileRecord(piece)) {
             check.result = hexCheckOk;
             return check;
         }
-        std::size_t length = std::strlen(piece);
         bool endsLine = length > 0 && piece[length - 1] == '\n';
         std::size_t characters = endsLine ? length - 1 : length;
-        // A NUL inside the piece would cut short what the transfer sends.
-        for (std::size_t i = length + 1; i < std::size_t(hexPieceLimit); ++i) {
-            if (piece[i] != 0)
-                line.bad = true;
-        }
         for (std::size_t i = 0; i < characters; ++i)
             addCharacter(line, piece[i]);
         atLineStart = endsLine;

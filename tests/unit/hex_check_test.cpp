@@ -104,6 +104,9 @@ TEST(HexCheckFile, RefusesFilesThatCannotBeSentWhole)
         {a + "\n" + std::string(a.data(), 5) + std::string(1, '\0') + a.substr(6) + "\n" + endRecord + "\n",
          hexCheckBadRecord, 2},
         {std::string(250, 'A') + "\n" + endRecord + "\n", hexCheckBadRecord, 1},
+        // NULs that fill a whole piece, or run to its end, are still NULs.
+        {std::string(99, '\0') + "\r\n" + endRecord + "\r\n", hexCheckBadRecord, 1},
+        {a.substr(0, 9) + std::string(90, '\0') + a.substr(9) + "\n" + endRecord + "\n", hexCheckBadRecord, 1},
         {std::string(5000, ' ') + "x\n" + endRecord + "\n", hexCheckBadRecord, 1},
         // A Ctrl-Z ends the file before the end record is reached.
         {a + "\r\n\x1a" + endRecord + "\r\n", hexCheckNoEndRecord, 0},
