@@ -203,9 +203,19 @@ FakePort *checkedPort(std::size_t call, HANDLE handle)
         failCall(call, ERROR_INVALID_HANDLE);
         return nullptr;
     }
+    const std::string &name = state.calls[call].name;
+    bool transfer = name == "ReadFile" || name == "WriteFile";
     DWORD error = 0;
     if (injectedFailure(call, error)) {
+        // As the driver does with abort-on-error set: after a failed
+        // transfer every read and write fails until ClearCommError.
+        if (transfer && port->dcb.fAbortOnError)
+            port->lineError = true;
         failCall(call, error);
+        return nullptr;
+    }
+    if (transfer && port->lineError) {
+        failCall(call, ERROR_OPERATION_ABORTED);
         return nullptr;
     }
     if (hungUpBy(*port, state.nowMs)) {
@@ -270,6 +280,7 @@ void fakeAddPort(int number)
     port.number = number;
     port.held = false;
     port.hungUp = false;
+    port.lineError = false;
     port.hangUpAtMs = 0;
     port.dcb = driverDefaultDcb();
     port.dcbApplied = 0;
@@ -450,6 +461,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     }
     state.handles.push_back(FakeHandle{number, true});
     ++port->opens;
+    port->lineError = false;
     int id = int(state.handles.size());
     state.calls[call].handleId = id;
     return handleWithId(id);
@@ -709,6 +721,7 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat)
     FakePort *port = checkedPort(call, hFile);
     if (!port)
         return FALSE;
+    port->lineError = false;
     if (lpStat) {
         std::memset(lpStat, 0, sizeof *lpStat);
         lpStat->cbInQue = DWORD(arrivedCount(*port, state.nowMs));

@@ -51,6 +51,7 @@ struct FakePort {
     int number;
     bool held;                    // open in another program: CreateFileA is refused
     bool hungUp;                  // fakeHangUp was called for it
+    bool lineError;               // a transfer failed with abort-on-error set; cleared by ClearCommError or a new open
     unsigned long hangUpAtMs;
     std::vector<FakeByte> input;  // bytes still to be read, in order of arrival
     std::string written;          // every byte written to it since the reset
