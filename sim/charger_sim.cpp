@@ -61,6 +61,7 @@ struct Options {
     std::string statsPath;
     std::string verText = "Charger Firmware Version 4.12 (2026-05-20)\r\n";
     long verDelayMs = 20;
+    long verSilentFirst = 0;
     std::string btvText = "Bootloader Version 1.7\r\n";
     long btvDelayMs = 20;
     bool eraseEcho = false;
@@ -165,6 +166,7 @@ void printUsage(FILE *out)
         "  --record FILE             write every byte received to FILE\n"
         "  --stats FILE              write the counters to FILE on exit\n"
         "  --ver TEXT, --ver-delay MS         reply to \"ver\" (20 ms)\n"
+        "  --ver-silent-first N               leave the first N \"ver\" unanswered\n"
         "  --btv TEXT, --btv-delay MS         reply to \"btv\" (20 ms)\n"
         "  --erase-echo              echo each erase command as \"erase\\r\\n\"\n"
         "  --erase-first TEXT        first line after erase; with \"ERASE\" in it the\n"
@@ -288,6 +290,7 @@ const long longestDelayMs = 3600L * 1000;
 const NumberOption numberOptions[] = {
     {"--port", &Options::port, 0, 99999},
     {"--ver-delay", &Options::verDelayMs, 0, longestDelayMs},
+    {"--ver-silent-first", &Options::verSilentFirst, 0, 1000000},
     {"--btv-delay", &Options::btvDelayMs, 0, longestDelayMs},
     {"--erasing-lines", &Options::erasingLines, 0, 100000},
     {"--erase-start-delay", &Options::eraseStartDelayMs, 0, longestDelayMs},
@@ -731,7 +734,8 @@ void onCommand(Sim &sim, Nanos at)
         // Only the confirmation is heard at that prompt.
     } else if (sim.command == "ver") {
         ++sim.counters.verCommands;
-        enqueue(sim, o.verText, at, o.verDelayMs, AfterSend::Nothing);
+        if (sim.counters.verCommands > o.verSilentFirst)
+            enqueue(sim, o.verText, at, o.verDelayMs, AfterSend::Nothing);
     } else if (sim.command == "btv") {
         ++sim.counters.btvCommands;
         enqueue(sim, o.btvText, at, o.btvDelayMs, AfterSend::Nothing);
