@@ -22,12 +22,17 @@ const std::string timeoutMessage = "\nError: Timeout while waiting for response 
 // A scripted bootloader: what it answers to each command and to each piece.
 struct Charger {
     std::string version = "Charger V2.31\r\n";
+    unsigned long versionDelayMs = 20;
     std::string bootloader = "Bootloader Version 1.7\r\n";
+    unsigned long bootloaderDelayMs = 20;
     std::vector<std::string> eraseLines = {"Erasing...\r\n", "Erasing...\r\n", "Begin file transfer...\r\n"};
+    unsigned long eraseStartMs = 200;
     unsigned long eraseGapMs = 300;
     std::string pieceReply = "OK\r\n";
+    unsigned long pieceDelayMs = 5;
     int silentAtPiece = 0; // 1-based; 0 for none
     std::string final = "System will now start new program.\r\n";
+    unsigned long finalDelayMs = 50;
     int pieces = 0;
 };
 
@@ -36,11 +41,11 @@ Charger charger;
 void respond(int port, const std::string &written)
 {
     if (written == verCommand) {
-        fakeQueueRead(port, charger.version, 20);
+        fakeQueueRead(port, charger.version, charger.versionDelayMs);
     } else if (written == btvCommand) {
-        fakeQueueRead(port, charger.bootloader, 20);
+        fakeQueueRead(port, charger.bootloader, charger.bootloaderDelayMs);
     } else if (written == "erase\r") {
-        unsigned long at = 200;
+        unsigned long at = charger.eraseStartMs;
         for (const std::string &line : charger.eraseLines) {
             fakeQueueRead(port, line, at);
             at += charger.eraseGapMs;
@@ -49,9 +54,9 @@ void respond(int port, const std::string &written)
         ++charger.pieces;
         if (charger.pieces == charger.silentAtPiece)
             return;
-        fakeQueueRead(port, charger.pieceReply, 5);
+        fakeQueueRead(port, charger.pieceReply, charger.pieceDelayMs);
         if (written.compare(0, 11, ":00000001FF") == 0)
-            fakeQueueRead(port, charger.final, 50);
+            fakeQueueRead(port, charger.final, charger.pieceDelayMs + charger.finalDelayMs);
     }
 }
 
@@ -300,6 +305,93 @@ TEST_F(ProtocolTest, OpeningFailuresCloseWhatWasOpened)
     port.portNumber = 9;
     CAPTURED(programFlash(port, hexFile(twoRecordFile()).c_str()));
     EXPECT_EQ(output, "Error: Comm Port 9 Open Failed\nTotal Elapsed Time 00:00:00\n\n\a");
+}
+
+// Each reply point of the protocol with a reply just inside its time-out,
+// just outside it, and far too long: the first is taken, the others fail the
+// operation, and every wait ends.
+TEST_F(ProtocolTest, EveryReplyPointAtItsLimits)
+{
+    enum Point { version, bootloader, eraseStart, eraseLine, piece, final };
+    struct Case {
+        const char *name;
+        Point point;
+        unsigned long delayMs;
+        bool overLong;
+        int result;
+    };
+    const Case cases[] = {
+        {"version just in time", version, 14500, false, 0},
+        {"version too late", version, 16100, false, 1},
+        {"version over-long", version, 20, true, 0},
+        {"bootloader just in time", bootloader, 2500, false, 0},
+        {"bootloader too late", bootloader, 4100, false, 1},
+        {"bootloader over-long", bootloader, 20, true, 0}, // the version stands in its place
+        {"erase start just in time", eraseStart, 1000 + 9500, false, 0},
+        // A start missed by the 10 s wait is still taken by the 3 s one after it.
+        {"erase start after the first wait", eraseStart, 1000 + 11100, false, 0},
+        {"erase start too late", eraseStart, 1000 + 14100, false, 1},
+        {"erase start over-long", eraseStart, 200, true, 1},
+        {"erase line just in time", eraseLine, 2500, false, 0},
+        {"erase line too late", eraseLine, 4100, false, 1},
+        {"piece reply just in time", piece, 5500, false, 0},
+        {"piece reply too late", piece, 7100, false, 1},
+        {"piece reply over-long", piece, 5, true, 1},
+        {"final just in time", final, 5500, false, 0},
+        {"final too late", final, 7100, false, 1},
+        {"final over-long", final, 50, true, 1},
+    };
+    const std::string overLong(2000, 'Z');
+    for (const Case &c : cases) {
+        SetUp();
+        switch (c.point) {
+        case version:
+            charger.versionDelayMs = c.delayMs;
+            if (c.overLong)
+                charger.version = overLong + "\r\n";
+            break;
+        case bootloader:
+            charger.bootloaderDelayMs = c.delayMs;
+            if (c.overLong)
+                charger.bootloader = "Bootloader Version 1.7" + overLong + "\r\n";
+            break;
+        case eraseStart:
+            charger.eraseStartMs = c.delayMs;
+            if (c.overLong)
+                charger.eraseLines.insert(charger.eraseLines.begin(), overLong + "\r\n");
+            break;
+        case eraseLine:
+            charger.eraseGapMs = c.delayMs;
+            break;
+        case piece:
+            charger.pieceDelayMs = c.delayMs;
+            if (c.overLong)
+                charger.pieceReply = overLong + "\r\n";
+            break;
+        case final:
+            charger.finalDelayMs = c.delayMs;
+            if (c.overLong)
+                charger.final = "System will now start new program." + overLong + "\r\n";
+            break;
+        }
+        std::string file = hexFile(twoRecordFile());
+        unsigned long start = fakeNow();
+        if (c.point == version)
+            CAPTURED(queryVersion(port));
+        else if (c.point == bootloader)
+            CAPTURED(checkBootloaderVersion(port));
+        else
+            CAPTURED(programFlash(port, file.c_str()));
+        EXPECT_EQ(result, c.result) << c.name << "\n" << output;
+        EXPECT_LT(fakeNow() - start, 40000u) << c.name;
+        if (c.overLong && c.point == version) {
+            // The first 1023 bytes are shown; the rest is drained, not kept.
+            EXPECT_NE(output.find(std::string(1023, 'Z')), std::string::npos) << c.name;
+            EXPECT_EQ(output.find(std::string(1024, 'Z')), std::string::npos) << c.name;
+            EXPECT_EQ(fakePort(portNumber)->input.size(), 0u) << c.name;
+        }
+        TearDown();
+    }
 }
 
 } // namespace
