@@ -21,9 +21,17 @@
 
 namespace {
 
+// Bytes taken from the terminal ahead of the caller, as the driver's input
+// queue would hold them: a reply read one byte per call then costs one
+// read of the terminal, not one per byte.
+const DWORD readAheadSize = 1024;
+
 struct PortRecord {
     int fd;
     COMMTIMEOUTS timeouts;
+    BYTE ahead[readAheadSize];
+    DWORD aheadStart;
+    DWORD aheadCount;
 };
 
 // The records handed out and not yet closed; a handle is valid only while
@@ -166,6 +174,16 @@ long long deadlineAfterMs(unsigned long long ms)
     return nowNs() + (long long)(ms * 1000000ULL);
 }
 
+// Hands out up to count bytes read ahead; returns how many.
+DWORD takeAhead(PortRecord &record, BYTE *destination, DWORD count)
+{
+    DWORD taken = count < record.aheadCount ? count : record.aheadCount;
+    std::memcpy(destination, record.ahead + record.aheadStart, taken);
+    record.aheadStart += taken;
+    record.aheadCount -= taken;
+    return taken;
+}
+
 struct BaudEntry {
     DWORD rate;
     speed_t code;
@@ -262,6 +280,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD
     PortRecord *record = new PortRecord;
     record->fd = fd;
     std::memset(&record->timeouts, 0, sizeof record->timeouts);
+    record->aheadStart = 0;
+    record->aheadCount = 0;
     openRecords.push_back(record);
     lastError = ERROR_SUCCESS;
     return record;
@@ -325,8 +345,14 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
                                    t.ReadTotalTimeoutConstant);
 
     BYTE *destination = static_cast<BYTE *>(lpBuffer);
-    DWORD received = 0;
+    DWORD received = takeAhead(*record, destination, nNumberOfBytesToRead);
     long long gapDeadline = noDeadline;
+    if (received > 0) {
+        if (returnOnAny)
+            deadline = nowNs();
+        if (useInterval)
+            gapDeadline = deadlineAfterMs(t.ReadIntervalTimeout);
+    }
     BOOL result = TRUE;
     while (received < nNumberOfBytesToRead) {
         long long waitUntil = deadline < gapDeadline ? deadline : gapDeadline;
@@ -337,9 +363,11 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
         }
         if (events == 0)
             break;
-        ssize_t got = read(record->fd, destination + received, nNumberOfBytesToRead - received);
+        ssize_t got = read(record->fd, record->ahead, sizeof record->ahead);
         if (got > 0) {
-            received += DWORD(got);
+            record->aheadStart = 0;
+            record->aheadCount = DWORD(got);
+            received += takeAhead(*record, destination + received, nNumberOfBytesToRead - received);
             if (returnOnAny)
                 deadline = nowNs();
             if (useInterval)
@@ -604,6 +632,8 @@ BOOL PurgeComm(HANDLE hFile, DWORD dwFlags)
     bool output = (dwFlags & PURGE_TXCLEAR) != 0;
     if (!input && !output)
         return TRUE;
+    if (input)
+        record->aheadCount = 0;
     int queue = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
     if (tcflush(record->fd, queue) != 0)
         return failFromErrno();
@@ -624,7 +654,7 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat)
         if (ioctl(record->fd, FIONREAD, &waitingIn) != 0 || ioctl(record->fd, TIOCOUTQ, &waitingOut) != 0)
             return failFromErrno();
         std::memset(lpStat, 0, sizeof *lpStat);
-        lpStat->cbInQue = DWORD(waitingIn);
+        lpStat->cbInQue = DWORD(waitingIn) + record->aheadCount;
         lpStat->cbOutQue = DWORD(waitingOut);
     }
     return TRUE;
