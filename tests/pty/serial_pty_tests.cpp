@@ -122,6 +122,43 @@ TEST_F(PtyPort, OneByteReadReturnsWithAWaitingByteAtOnceAndOtherwiseAfterItsTime
     EXPECT_EQ(closePort(port), 0);
 }
 
+// Bytes taken from the terminal ahead of the one-byte reads wait in the
+// port's input queue: counted by ClearCommError, delivered in order, and
+// thrown away by a purge.
+TEST_F(PtyPort, BytesReadAheadBehaveAsTheInputQueue)
+{
+    CommPort port = makeCommPort();
+    openConfigured(port);
+
+    ASSERT_EQ(write(master, "OK\r\nrest", 8), 8);
+    std::uint8_t reply[16] = {};
+    std::uint32_t count = sizeof reply - 1;
+    EXPECT_EQ(readUntil(port, reply, '\n', 3, &count), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(reply), count), "OK\r\n");
+
+    DWORD errors = 1;
+    COMSTAT status;
+    ASSERT_TRUE(ClearCommError(port.handle, &errors, &status));
+    EXPECT_EQ(status.cbInQue, 4u);
+
+    std::uint8_t byte = 0;
+    count = 1;
+    EXPECT_EQ(readChunk(port, &byte, &count), 0);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(byte, 'r');
+
+    ASSERT_TRUE(PurgeComm(port.handle, PURGE_RXABORT | PURGE_RXCLEAR));
+    ASSERT_TRUE(ClearCommError(port.handle, &errors, &status));
+    EXPECT_EQ(status.cbInQue, 0u);
+    ASSERT_EQ(write(master, "n", 1), 1);
+    count = 1;
+    EXPECT_EQ(readChunk(port, &byte, &count), 0);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(byte, 'n');
+
+    EXPECT_EQ(closePort(port), 0);
+}
+
 TEST_F(PtyPort, PortIsHeldExclusivelyAndFreedByTheClose)
 {
     // Opened before the port, this descriptor is not refused and shows the
