@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "fake_winapi.h"
+#include "tests/support/fake_charger.h"
 
 // The program prints a great deal; only libFuzzer's own report on stderr
 // is of interest. Standard input at its end answers every prompt.
@@ -119,25 +120,6 @@ inline bool startsWithEndRecord(const std::string &piece)
             return false;
     }
     return true;
-}
-
-// A charger that answers as it should: both version queries, the erase
-// handshake, "OK" to every piece and the final acknowledgement after the
-// end-of-file record.
-inline void answerLikeACharger(int port, const std::string &written)
-{
-    if (written == std::string("ver\r\0\0\0", 7)) {
-        fakeQueueRead(port, "Charger V2.31\r\n", 20);
-    } else if (written == std::string("btv\r\0\0\0", 7)) {
-        fakeQueueRead(port, "Bootloader Version 1.7\r\n", 20);
-    } else if (written == "erase\r") {
-        fakeQueueRead(port, "Erasing...\r\n", 200);
-        fakeQueueRead(port, "Begin file transfer...\r\n", 500);
-    } else {
-        fakeQueueRead(port, "OK\r\n", 5);
-        if (startsWithEndRecord(written))
-            fakeQueueRead(port, "System will now start new program.\r\n", 50);
-    }
 }
 
 #endif

@@ -17,6 +17,7 @@
 #include "bootloader/replies.h"
 #include "fake_winapi.h"
 #include "test_files.h"
+#include "tests/support/fake_charger.h"
 
 namespace {
 
@@ -31,22 +32,6 @@ int openDescriptors()
         closedir(dir);
     }
     return count;
-}
-
-void answerLikeACharger(int port, const std::string &written)
-{
-    if (written == std::string("ver\r\0\0\0", 7)) {
-        fakeQueueRead(port, "Charger V2.31\r\n", 20);
-    } else if (written == std::string("btv\r\0\0\0", 7)) {
-        fakeQueueRead(port, "Bootloader Version 1.7\r\n", 20);
-    } else if (written == "erase\r") {
-        fakeQueueRead(port, "Erasing...\r\n", 200);
-        fakeQueueRead(port, "Begin file transfer...\r\n", 500);
-    } else {
-        fakeQueueRead(port, "OK\r\n", 5);
-        if (written.compare(0, 11, ":00000001FF") == 0)
-            fakeQueueRead(port, "System will now start new program.\r\n", 50);
-    }
 }
 
 struct Outcome {
